@@ -1,0 +1,133 @@
+// The floating-point guard, checked bit for bit on the x87 unit itself.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "messages/fpu_guard.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+
+namespace {
+
+// The x87 save image: environment, then the eight registers.
+struct X87Image {
+    std::uint8_t bytes[108];
+    std::uint16_t control() const { return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8); }
+    std::uint16_t status() const { return static_cast<std::uint16_t>(bytes[4] | bytes[5] << 8); }
+    std::uint16_t tag() const { return static_cast<std::uint16_t>(bytes[8] | bytes[9] << 8); }
+};
+
+// Bit 6 of the control word is reserved and always stored as 1.
+constexpr std::uint16_t kReservedBit = 0x0040;
+
+// Reads the whole x87 state without changing it.
+void capture(X87Image* image) { __asm__ volatile("fnsave %0\n\tfrstor %0" : "+m"(*image)); }
+
+std::uint32_t read_mxcsr() {
+    std::uint32_t value;
+    __asm__ volatile("stmxcsr %0" : "=m"(value));
+    return value;
+}
+void load_mxcsr(std::uint32_t value) { __asm__ volatile("ldmxcsr %0" : : "m"(value)); }
+void load_control(std::uint16_t value) { __asm__ volatile("fldcw %0" : : "m"(value)); }
+void push(long double value) { __asm__ volatile("fldt %0" : : "m"(value)); }
+void reset_unit() { __asm__ volatile("fninit"); }
+
+// A caller's state worth keeping: the start-up's control word, values on
+// the stack and a pending (masked) precision flag from an inexact divide.
+void make_caller_state() {
+    reset_unit();
+    load_control(0x1332);
+    push(1.5L);
+    push(-2.25L);
+    push(3.0L);
+    __asm__ volatile("fld1\n\tfdiv %%st(1), %%st\n\tfstp %%st(0)" ::: "st");  // 1/3: inexact
+    load_mxcsr(0x1F80 & ~0x0200u);  // SSE divide-by-zero unmasked
+}
+
+// What shielded code might do: round toward zero at 24-bit precision with
+// every exception unmasked, leave values behind, and raise flags.
+void disturb_unit() {
+    load_control(0x0C40);
+    push(7.0L);
+    push(8.0L);
+    load_mxcsr(0x7F80 | 0x003F);  // round toward zero, all SSE flags raised
+}
+
+class FpuGuard : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        reset_unit();
+        load_mxcsr(0x1F80);
+    }
+};
+
+TEST_F(FpuGuard, SaveThenRestoreChangesNothing) {
+    make_caller_state();
+    X87Image before, after;
+    capture(&before);
+    const std::uint32_t mxcsr_before = read_mxcsr();
+
+    FpuStateBlock block;
+    save_fpu_state(&block);
+    restore_fpu_state(&block);
+
+    capture(&after);
+    EXPECT_EQ(0, std::memcmp(before.bytes, after.bytes, sizeof before.bytes));
+    EXPECT_EQ(mxcsr_before, read_mxcsr());
+    EXPECT_EQ(0x1332 | kReservedBit, after.control());
+    EXPECT_NE(0, after.status() & 0x0020) << "the pending precision flag is back";
+}
+
+TEST_F(FpuGuard, ShieldedCodeStartsInitialAndLeavesNoTrace) {
+    make_caller_state();
+    X87Image before, inside, after;
+    capture(&before);
+    const std::uint32_t mxcsr_before = read_mxcsr();
+
+    FpuStateBlock block;
+    save_fpu_state(&block);
+    capture(&inside);
+    const std::uint32_t mxcsr_inside = read_mxcsr();
+    disturb_unit();
+    restore_fpu_state(&block);
+
+    EXPECT_EQ(0x037F, inside.control()) << "every exception masked, 64-bit precision, nearest";
+    EXPECT_EQ(0, inside.status());
+    EXPECT_EQ(0xFFFF, inside.tag()) << "all registers empty";
+#if defined(__x86_64__)
+    EXPECT_EQ(0x1F80u, mxcsr_inside);
+#else
+    (void)mxcsr_inside;
+#endif
+
+    capture(&after);
+    EXPECT_EQ(0, std::memcmp(before.bytes, after.bytes, sizeof before.bytes));
+    EXPECT_EQ(mxcsr_before, read_mxcsr());
+
+    // The caller's values come back off the stack unchanged.
+    long double top, second, third;
+    __asm__ volatile("fstpt %0" : "=m"(top));
+    __asm__ volatile("fstpt %0" : "=m"(second));
+    __asm__ volatile("fstpt %0" : "=m"(third));
+    EXPECT_EQ(3.0L, top);
+    EXPECT_EQ(-2.25L, second);
+    EXPECT_EQ(1.5L, third);
+}
+
+TEST_F(FpuGuard, BlockHoldsTheSaveImage) {
+    make_caller_state();
+    X87Image before;
+    capture(&before);
+    FpuStateBlock block;
+    save_fpu_state(&block);
+    FpuStateBlock copy = block;  // a block may be moved between save and restore
+    std::memset(&block, 0xAA, sizeof block);
+    restore_fpu_state(&copy);
+    EXPECT_EQ(0, std::memcmp(before.bytes, &copy, sizeof before.bytes));
+}
+
+}  // namespace
+
+#endif
