@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds, and runs the whole test suite.
+#   scripts/test.sh
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh" cmake g++ make libgtest-dev \
+  libsdl2-2.0-0 xvfb x11-utils xdotool xfonts-base
+
+cd "$root"
+cmake --preset native
+cmake --build --preset native -j"$(nproc)"
+ctest --preset native -j"$(nproc)"
