@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the installer on a display (Xvfb), finds its SDL message box by its
-# caption, closes it with the OK button's key, and checks the run.
+# caption, closes it with its OK button, and checks the run.
 # Exits 77 (skipped) where Xvfb or its helpers are missing.
 set -u
 setup=$1
@@ -33,9 +33,17 @@ done
 [ -n "$window" ] || { echo "FAIL: no window captioned setup"; xwininfo -root -tree; exit 1; }
 kill -0 "$pid" 2>/dev/null || { echo "FAIL: the installer did not wait for the box"; exit 1; }
 sleep 0.3
-xdotool key --window "$window" Return
 
-for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+# Click the OK button: it sits centred in the lower part of the box, and a
+# click beside it does nothing, so walk up from the bottom edge until the
+# box goes.
+read -r width height < <(xwininfo -id "$window" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
+for ((y = height - 4; y > height / 3; y -= 4)); do
+  xdotool mousemove --window "$window" $((width / 2)) "$y" click 1
+  sleep 0.2
+  kill -0 "$pid" 2>/dev/null || break
+done
+kill -0 "$pid" 2>/dev/null && { echo "FAIL: the OK button did not close the box"; exit 1; }
 wait "$pid"; status=$?
 [ "$status" -eq 0 ] || { echo "FAIL: exit code $status"; exit 1; }
 [ ! -s "$work/stdout" ] || { echo "FAIL: the message went to the terminal: $(cat "$work/stdout")"; exit 1; }
