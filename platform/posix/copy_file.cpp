@@ -173,9 +173,11 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         if (fd.copy < 0) return fail_with_errno(errno);
     }
 
-    // Windows carries the attributes and the last-write time over.
+    // Windows carries the attributes and the last-write time over. The
+    // permission bits stand in for the attributes; set-user-ID and the like
+    // are not carried to a file with a new owner.
     const struct timespec times[2] = {source_st.st_atim, source_st.st_mtim};
-    bool ok = copy_data(fd.source, fd.copy, source_st.st_size) && fchmod(fd.copy, source_st.st_mode & 07777) == 0 &&
+    bool ok = copy_data(fd.source, fd.copy, source_st.st_size) && fchmod(fd.copy, source_st.st_mode & 0777) == 0 &&
               futimens(fd.copy, times) == 0 && fsync(fd.copy) == 0;
 
     if (ok && temporary[0] == '\0') {
