@@ -123,4 +123,21 @@ TEST_F(CopyFaults, FallbackPathsStillCopy) {
     }
 }
 
+// Opening a device can do something by itself (a tape rewinds, a watchdog
+// starts), so a source that is not a regular file must not even be opened,
+// whatever a link named like a header leads to.
+TEST_F(CopyFaults, NeverOpensASourceThatIsNotARegularFile) {
+    ASSERT_EQ(0, symlink("/dev/null", "device.h"));
+    ASSERT_EQ(0, mkfifo("pipe.h", 0600));
+    ASSERT_EQ(0, symlink("pipe.h", "to-pipe.h"));
+    for (const char* source : {"device.h", "pipe.h", "to-pipe.h", "INCLUDE"}) {
+        SCOPED_TRACE(source);
+        clear_faults();
+        EXPECT_FALSE(CopyFileA(source, "INCLUDE\\x.h", FALSE));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+        EXPECT_EQ(0, calls_made(Call::open));
+    }
+    EXPECT_EQ(std::vector<std::string>{}, list_dir("INCLUDE"));
+}
+
 }  // namespace
