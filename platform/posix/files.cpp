@@ -254,6 +254,11 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         const char* name = entry->d_name;
         // "." and ".." are never part of a listing handed to the caller.
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        // The caller's paths use the backslash as separator, so a name that
+        // holds one has no Windows form: handed out, it would be read as a
+        // path to another file, even outside the directory. It is left out,
+        // and the file stays where it is.
+        if (std::strchr(name, '\\') != nullptr) continue;
         if (!wildcard_match(pattern, name)) continue;
         const std::size_t length = std::strlen(name) + 1;
         if (used + length > capacity || search->count == offsets_capacity) {
