@@ -1,8 +1,8 @@
 // Feeds arbitrary command lines to derive_caption and checks each caption
 // against a plain, independent reading of the rules.
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (length > 32 || length == 0) fail("caption empty or longer than 32 characters", line, "");
     const std::string got(caption.text, length);
     // The caption is "Error" or a piece of the command line itself.
-    if (got != "Error" && std::strstr(line, caption.text) == nullptr) fail("caption not taken from the command line", line, caption.text);
+    if (got != "Error" && std::strstr(line, caption.text) == nullptr)
+        fail("caption not taken from the command line", line, caption.text);
     if (got != expected_caption(line)) fail("caption differs from the plain reading", line, caption.text);
 
     std::free(line);

@@ -1,8 +1,8 @@
 // Feeds arbitrary patterns and names to the layer's wildcard matcher and,
 // where they are short, checks it against a plain recursive matcher.
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::strlen(pattern) <= kShortPattern && std::strlen(name) <= kShortName) {
         Reference reference{pattern, name, {}};
         if (matched != reference.match(0, 0)) {
-            std::fprintf(stderr, "pattern [%s] name [%s]: matcher says %d, reference %d\n", pattern, name, matched, !matched);
+            std::fprintf(stderr, "pattern [%s] name [%s]: matcher says %d, reference %d\n", pattern, name, matched,
+                         !matched);
             std::abort();
         }
     }

@@ -2,10 +2,9 @@
 // disk: the failure is reported, the source and any old destination stay
 // whole, and no temporary file is left behind.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <string>
@@ -24,7 +23,7 @@ struct Fault {
 };
 
 class CopyFaults : public ::testing::Test {
-  protected:
+   protected:
     void SetUp() override {
         ASSERT_NE(nullptr, getcwd(previous_, sizeof previous_));
         ASSERT_EQ(0, chdir(dir_.path().c_str()));
@@ -74,9 +73,15 @@ TEST_F(CopyFaults, AFailedStepKeepsEverythingAndLeavesNoTrace) {
         {"naming the temporary fails", {{Call::linkat, 1, ENOSPC}}, true, ERROR_DISK_FULL, "old"},
         {"replacing fails", {{Call::renameat, 1, EIO}}, true, ERROR_GEN_FAILURE, "old"},
         {"temporary name: data flush fails", {kNoUnnamedFiles, {Call::fsync, 1, EIO}}, true, ERROR_GEN_FAILURE, "old"},
-        {"temporary name: write fails", {kNoUnnamedFiles, kNoKernelCopy, {Call::write, 1, ENOSPC}}, false,
-         ERROR_DISK_FULL, nullptr},
-        {"temporary name: renaming fails", {kNoUnnamedFiles, {Call::renameat, 1, EIO}}, false, ERROR_GEN_FAILURE,
+        {"temporary name: write fails",
+         {kNoUnnamedFiles, kNoKernelCopy, {Call::write, 1, ENOSPC}},
+         false,
+         ERROR_DISK_FULL,
+         nullptr},
+        {"temporary name: renaming fails",
+         {kNoUnnamedFiles, {Call::renameat, 1, EIO}},
+         false,
+         ERROR_GEN_FAILURE,
          nullptr},
         {"unnamed file cannot be made", {{Call::openat, 1, ENOSPC}}, true, ERROR_DISK_FULL, "old"},
         // The copy is in place but not yet durable: the source must stay.

@@ -3,10 +3,9 @@
 // flushed, the copy is given its final name and the target directory is
 // flushed, all before the source is unlinked; and a directory the run
 // creates is flushed into its parent before anything is moved into it.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -42,8 +41,10 @@ bool parse_line(const std::string& line, Call* call) {
         const char c = line[i];
         if (quoted) {
             current += c;
-            if (c == '\\' && i + 1 < line.size()) current += line[++i];
-            else if (c == '"') quoted = false;
+            if (c == '\\' && i + 1 < line.size())
+                current += line[++i];
+            else if (c == '"')
+                quoted = false;
             continue;
         }
         if (c == '"') quoted = true;
@@ -175,7 +176,8 @@ std::set<std::string> check_trace(const std::vector<std::string>& lines, const s
             named.erase(from);
         } else if (call.name == "mkdir" && !a.empty() && result == 0) {
             directory_made[string_of(a[0])] = i;
-        } else if ((call.name == "unlink" || (call.name == "unlinkat" && a.size() >= 2 && a[0].rfind("AT_FDCWD", 0) == 0)) &&
+        } else if ((call.name == "unlink" ||
+                    (call.name == "unlinkat" && a.size() >= 2 && a[0].rfind("AT_FDCWD", 0) == 0)) &&
                    result == 0) {
             const std::string name = string_of(call.name == "unlink" ? a[0] : a[1]);
             if (names.count(name) == 0) continue;

@@ -1,12 +1,11 @@
 // Whole runs where LIB is a small file system of its own that fills up: a
 // tmpfs mounted in a mount namespace private to the test process, so that
 // nothing stays mounted whatever happens to the test.
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>

@@ -1,10 +1,9 @@
 // Whole runs over kits whose names and entries are meant to trip the
 // installer up: odd bytes, long names, links, special files, unreadable
 // files, and names that look like paths.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
