@@ -209,42 +209,49 @@ std::set<std::string> check_trace(const std::vector<std::string>& lines, const s
     return checked;
 }
 
+// Both ways the layer makes a copy: as an unnamed file, and under a
+// temporary name where the file system has no unnamed files.
 TEST(DurabilityOrder, EveryCopyIsOnDiskBeforeItsSourceIsRemoved) {
     const std::string strace = find_program("strace");
     if (strace.empty()) GTEST_SKIP() << "strace is not installed";
 
-    TempDir kit, out;
-    std::set<std::string> names;
-    for (int i = 0; i < 12; ++i) names.insert("h" + std::to_string(i) + ".h");
-    names.insert("with space.h");
-    names.insert("k.lib");
-    names.insert("big.lib");
-    names.insert("empty.lib");
-    for (const std::string& name : names) write_file(kit / name, name == "empty.lib" ? "" : "content of " + name);
-    write_file(kit / "big.lib", std::string(3 << 20, 'b'));
-    // LIB exists and holds an older k.lib, which is replaced; INCLUDE is new.
-    mkdir((kit / "LIB").c_str(), 0755);
-    write_file(kit / "LIB/k.lib", "old");
+    for (const char* setup : {SETUP_PATH, SETUP_WITHOUT_UNNAMED_FILES_PATH}) {
+        SCOPED_TRACE(setup);
+        TempDir kit, out;
+        std::set<std::string> names;
+        for (int i = 0; i < 12; ++i) names.insert("h" + std::to_string(i) + ".h");
+        names.insert("with space.h");
+        names.insert("k.lib");
+        names.insert("big.lib");
+        names.insert("empty.lib");
+        for (const std::string& name : names) write_file(kit / name, name == "empty.lib" ? "" : "content of " + name);
+        write_file(kit / "big.lib", std::string(3 << 20, 'b'));
+        // LIB exists and holds an older k.lib, which is replaced; INCLUDE is new.
+        mkdir((kit / "LIB").c_str(), 0755);
+        write_file(kit / "LIB/k.lib", "old");
 
-    const std::string trace = out / "trace";
-    const ProgramRun run = run_program(
-        strace,
-        {"strace", "-qq", "-y", "-o", trace, "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
-         "trace=openat,write,pwrite64,copy_file_range,fsync,fdatasync,linkat,renameat,renameat2,unlink,unlinkat,mkdir",
-         SETUP_PATH},
-        kit.path());
-    ASSERT_EQ(0, run.exit_code) << run.output;
-    ASSERT_EQ((std::vector<std::string>{"INCLUDE", "LIB"}), list_dir(kit.path()));
+        const std::string trace = out / "trace";
+        const ProgramRun run =
+            run_program(strace,
+                        {"strace", "-qq", "-y", "-o", trace, "-E", "ASAN_OPTIONS=detect_leaks=0", "-e",
+                         "trace=openat,write,pwrite64,copy_file_range,fsync,fdatasync,linkat,"
+                         "renameat,renameat2,unlink,unlinkat,mkdir",
+                         setup},
+                        kit.path());
+        ASSERT_EQ(0, run.exit_code) << run.output;
+        ASSERT_EQ((std::vector<std::string>{"INCLUDE", "LIB"}), list_dir(kit.path()));
+        ASSERT_EQ((std::vector<std::string>{"big.lib", "empty.lib", "k.lib"}), list_dir(kit / "LIB"));
 
-    std::vector<std::string> lines;
-    const std::string text = read_file(trace);
-    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
+        std::vector<std::string> lines;
+        const std::string text = read_file(trace);
+        for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            lines.push_back(text.substr(start, end - start));
+        }
+        const std::set<std::string> checked = check_trace(lines, kit.path(), names);
+        EXPECT_EQ(names, checked) << "every file's move was found in the trace";
     }
-    const std::set<std::string> checked = check_trace(lines, kit.path(), names);
-    EXPECT_EQ(names, checked) << "every file's move was found in the trace";
 }
 
 }  // namespace
