@@ -106,6 +106,12 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
         fail_with_errno(errno);
         return 0;
     }
+    // A backslash in the path has no Windows form: handed out, it would be
+    // read as a separator and name another directory.
+    if (std::strchr(cwd, '\\') != nullptr) {
+        set_last_error(ERROR_INVALID_NAME);
+        return 0;
+    }
     const std::size_t length = std::strlen(cwd);
     if (length + 1 > nBufferLength) return static_cast<DWORD>(length + 1);
     for (std::size_t i = 0; i <= length; ++i) lpBuffer[i] = cwd[i] == '/' ? '\\' : cwd[i];
