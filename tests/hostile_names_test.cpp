@@ -118,6 +118,23 @@ TEST(HostileNames, NamesWithABackslashNeverReachOtherFiles) {
     EXPECT_EQ((Files{"..\\victim.h", "INCLUDE", "LIB", "sub", "sub\\x.h"}), list_dir(kit));
 }
 
+// Started in a directory whose path holds a backslash, the installer must
+// not sort the directory that the path seems to name in Windows form.
+TEST(HostileNames, AStartDirectoryWithABackslashInstallsNothing) {
+    TempDir base;
+    mkdir((base / "my").c_str(), 0755);
+    mkdir((base / "my/kit").c_str(), 0755);
+    mkdir((base / "my\\kit").c_str(), 0755);
+    write_file(base / "my/kit/other.h", "another directory");
+    write_file(base / "my\\kit/a.h", "a");
+
+    const ProgramRun run = install(base / "my\\kit");
+    EXPECT_EQ(1, run.exit_code);
+    EXPECT_EQ("setup: Nothing was installed: the current directory could not be read.\n", run.output);
+    EXPECT_EQ(Files{"other.h"}, list_dir(base / "my/kit"));
+    EXPECT_EQ(Files{"a.h"}, list_dir(base / "my\\kit"));
+}
+
 // Root reads every file whatever its mode, so the run drops to an
 // unprivileged user where it can.
 TEST(HostileNames, AnUnreadableSourceStaysAndIsReported) {
