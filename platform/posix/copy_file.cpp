@@ -118,11 +118,20 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     if (!to_posix_path(lpExistingFileName, source, sizeof source)) return FALSE;
     if (!to_posix_path(lpNewFileName, destination, sizeof destination)) return FALSE;
 
+    // Only a regular file is opened at all: opening a device can act by
+    // itself (a tape rewinds, a watchdog starts). The same test after the
+    // open catches a name that changed in between.
+    struct stat source_st;
+    if (stat(source, &source_st) != 0) return fail_with_errno(errno);
+    if (!S_ISREG(source_st.st_mode)) {
+        set_last_error(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+
     Fds fd;
     // Non-blocking, so that a FIFO named like a file cannot hold the copy.
     fd.source = open(source, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd.source < 0) return fail_with_errno(errno);
-    struct stat source_st;
     if (fstat(fd.source, &source_st) != 0) return fail_with_errno(errno);
     if (!S_ISREG(source_st.st_mode)) {
         set_last_error(ERROR_ACCESS_DENIED);

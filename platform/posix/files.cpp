@@ -106,6 +106,12 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
         fail_with_errno(errno);
         return 0;
     }
+    // A backslash in the path has no Windows form: handed out, it would be
+    // read as a separator and name another directory.
+    if (std::strchr(cwd, '\\') != nullptr) {
+        set_last_error(ERROR_INVALID_NAME);
+        return 0;
+    }
     const std::size_t length = std::strlen(cwd);
     if (length + 1 > nBufferLength) return static_cast<DWORD>(length + 1);
     for (std::size_t i = 0; i <= length; ++i) lpBuffer[i] = cwd[i] == '/' ? '\\' : cwd[i];
@@ -254,6 +260,11 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         const char* name = entry->d_name;
         // "." and ".." are never part of a listing handed to the caller.
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        // The caller's paths use the backslash as separator, so a name that
+        // holds one has no Windows form: handed out, it would be read as a
+        // path to another file, even outside the directory. It is left out,
+        // and the file stays where it is.
+        if (std::strchr(name, '\\') != nullptr) continue;
         if (!wildcard_match(pattern, name)) continue;
         const std::size_t length = std::strlen(name) + 1;
         if (used + length > capacity || search->count == offsets_capacity) {
