@@ -38,6 +38,7 @@ struct Options {
     int reps = 5;
     int empty_reps = 31;
     bool quick = false;
+    std::string kits = "small,large,mixed,empty";
     std::string parent;
     std::string installer;
     std::string startup;
@@ -358,13 +359,20 @@ void print_machine(const std::string& work) {
                 work.c_str(), coreutils.c_str());
 }
 
+// Whether the kit, known by the first word of its name, was asked for.
+bool wanted(const Options& o, const std::string& kit) {
+    const std::string word = kit.substr(0, kit.find(' '));
+    return ("," + o.kits + ",").find("," + word + ",") != std::string::npos;
+}
+
 void usage() {
     std::fprintf(stderr,
-                 "usage: bench --installer PATH --startup PATH [--reps N] [--dir PARENT] [--quick]\n"
+                 "usage: bench --installer PATH --startup PATH [--reps N] [--dir PARENT] [--kits LIST] [--quick]\n"
                  "  --installer  the installer built for this system (build/native/setup)\n"
                  "  --startup    a program that only starts and exits, linked like the installer\n"
                  "  --reps N     runs of each tool on each kit (default 5)\n"
                  "  --dir PARENT where the kits are made (default $TMPDIR, else /var/tmp): use a real disk\n"
+                 "  --kits LIST  which kits, of small,large,mixed,empty (default all)\n"
                  "  --quick      tiny kits and one run each, to check that everything works\n");
     std::exit(2);
 }
@@ -384,6 +392,8 @@ int main(int argc, char** argv) {
             o.reps = std::max(1, std::atoi(argv[++i]));
         else if (a == "--dir" && has_value)
             o.parent = argv[++i];
+        else if (a == "--kits" && has_value)
+            o.kits = argv[++i];
         else if (a == "--quick")
             o.quick = true;
         else
@@ -414,6 +424,7 @@ int main(int argc, char** argv) {
     double worst_spread = 0;
     long peak = 0;
     for (const Kit& kit : {small_kit(o.quick), large_kit(o.quick), mixed_kit(o.quick)}) {
+        if (!wanted(o, kit.name)) continue;
         std::vector<Tool> tools = {installer, {"coreutils", coreutils_command(kit)}, {"mv", mv_command(kit)}};
         const bool small = kit.name == "small headers";
         if (small) tools.push_back({"flush floor", {}, flush_floor});
@@ -432,15 +443,20 @@ int main(int argc, char** argv) {
 
     // The empty kit: what a run costs beyond starting a process at all.
     Kit empty{"empty", "no files", {}};
-    const auto e = measure(empty, {installer, {"start-up", {o.startup}}}, work, o.empty_reps);
-    std::fprintf(stderr, "\n");
+    std::vector<Result> e(2);
+    if (wanted(o, empty.name)) {
+        e = measure(empty, {installer, {"start-up", {o.startup}}}, work, o.empty_reps);
+        std::fprintf(stderr, "\n");
+    }
     rmdir(work.c_str());
 
-    std::printf("\nsmall headers, per file: installer %.3f ms, coreutils %.3f ms, flush floor %.3f ms "
+    if (small_count != 0)
+        std::printf("\nsmall headers, per file: installer %.3f ms, coreutils %.3f ms, flush floor %.3f ms "
                 "(write, flush the file, flush its directory); installer / floor %.2f\n",
                 small_per_file[0] * 1e3, small_per_file[1] * 1e3, small_per_file[2] * 1e3,
                 small_per_file[0] / small_per_file[2]);
-    std::printf("empty kit (%d runs): installer cpu %.3f ms, wall %.3f ms; bare start-up cpu %.3f ms, wall %.3f ms; "
+    if (!e[0].samples.empty())
+        std::printf("empty kit (%d runs): installer cpu %.3f ms, wall %.3f ms; bare start-up cpu %.3f ms, wall %.3f ms; "
                 "beyond start-up cpu %.3f ms; installer peak %ld KiB (start-up alone %ld KiB)\n",
                 o.empty_reps, e[0].cpu() * 1e3, e[0].wall() * 1e3, e[1].cpu() * 1e3, e[1].wall() * 1e3,
                 (e[0].cpu() - e[1].cpu()) * 1e3, e[0].peak(), e[1].peak());
