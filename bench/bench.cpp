@@ -420,6 +420,7 @@ int main(int argc, char** argv) {
     std::printf("|---|---|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
     double small_per_file[3] = {0, 0, 0};
+    double small_cpu_per_file[2] = {0, 0};  // installer, flush floor
     std::size_t small_count = 0;
     double worst_spread = 0;
     long peak = 0;
@@ -438,6 +439,8 @@ int main(int argc, char** argv) {
         if (small) {
             small_count = kit.files.size();
             for (int t = 0; t < 3; ++t) small_per_file[t] = (t == 2 ? r[3].wall() : r[t].wall()) / small_count;
+            small_cpu_per_file[0] = r[0].cpu() / small_count;
+            small_cpu_per_file[1] = r[3].cpu() / small_count;
         }
     }
 
@@ -452,9 +455,10 @@ int main(int argc, char** argv) {
 
     if (small_count != 0)
         std::printf("\nsmall headers, per file: installer %.3f ms, coreutils %.3f ms, flush floor %.3f ms "
-                "(write, flush the file, flush its directory); installer / floor %.2f\n",
+                "(write, flush the file, flush its directory); installer / floor %.2f; "
+                "cpu per file: installer %.3f ms, floor %.3f ms\n",
                 small_per_file[0] * 1e3, small_per_file[1] * 1e3, small_per_file[2] * 1e3,
-                small_per_file[0] / small_per_file[2]);
+                small_per_file[0] / small_per_file[2], small_cpu_per_file[0] * 1e3, small_cpu_per_file[1] * 1e3);
     if (!e[0].samples.empty())
         std::printf("empty kit (%d runs): installer cpu %.3f ms, wall %.3f ms; bare start-up cpu %.3f ms, wall %.3f ms; "
                 "beyond start-up cpu %.3f ms; installer peak %ld KiB (start-up alone %ld KiB)\n",
