@@ -451,6 +451,7 @@ int main(int argc, char** argv) {
         e = measure(empty, {installer, {"start-up", {o.startup}}}, work, o.empty_reps);
         std::fprintf(stderr, "\n");
     }
+    unlink((work + "/output.txt").c_str());
     rmdir(work.c_str());
 
     if (small_count != 0)
