@@ -233,7 +233,7 @@ TEST(Killed, AtRandomMomentsNothingIsLostOrTorn) {
     const unsigned long long seed = static_cast<unsigned long long>(
         from_environment("KORIMBA_KILL_SEED", static_cast<long>(std::random_device()() & 0x7fffffff)));
     const long kills_wanted = from_environment("KORIMBA_KILLS", 200);
-    const auto time_allowed = std::chrono::seconds(from_environment("KORIMBA_KILL_SECONDS", 60));
+    const auto time_allowed = std::chrono::seconds(from_environment("KORIMBA_KILL_SECONDS", 45));
     std::cout << "kill seed " << seed << " (replay with KORIMBA_KILL_SEED=" << seed << ")" << std::endl;
     RecordProperty("kill_seed", std::to_string(seed));
     std::mt19937_64 random(seed);
