@@ -24,6 +24,17 @@ constexpr std::uint16_t kReservedBit = 0x0040;
 // Reads the whole x87 state without changing it.
 void capture(X87Image* image) { __asm__ volatile("fnsave %0\n\tfrstor %0" : "+m"(*image)); }
 
+// Bytes 12 to 27 of the image are the instruction and operand pointers. The
+// operating system does not always keep them across a context switch (AMD
+// processors reload them only with an exception pending), so a comparison
+// that differs there alone is run again: the guard's own fault would show
+// every time, a preemption only now and then.
+bool same_image(const X87Image& a, const X87Image& b) { return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0; }
+bool same_but_pointers(const X87Image& a, const X87Image& b) {
+    return std::memcmp(a.bytes, b.bytes, 12) == 0 && std::memcmp(a.bytes + 28, b.bytes + 28, sizeof a.bytes - 28) == 0;
+}
+constexpr int kAttempts = 5;
+
 std::uint32_t read_mxcsr() {
     std::uint32_t value;
     __asm__ volatile("stmxcsr %0" : "=m"(value));
@@ -64,34 +75,39 @@ class FpuGuard : public ::testing::Test {
 };
 
 TEST_F(FpuGuard, SaveThenRestoreChangesNothing) {
-    make_caller_state();
     X87Image before, after;
-    capture(&before);
-    const std::uint32_t mxcsr_before = read_mxcsr();
-
-    FpuStateBlock block;
-    save_fpu_state(&block);
-    restore_fpu_state(&block);
-
-    capture(&after);
-    EXPECT_EQ(0, std::memcmp(before.bytes, after.bytes, sizeof before.bytes));
-    EXPECT_EQ(mxcsr_before, read_mxcsr());
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        make_caller_state();
+        capture(&before);
+        FpuStateBlock block;
+        save_fpu_state(&block);
+        restore_fpu_state(&block);
+        capture(&after);
+        if (same_image(before, after) || !same_but_pointers(before, after)) break;
+    }
+    EXPECT_TRUE(same_image(before, after));
+    EXPECT_EQ(0x1F80u & ~0x0200u, read_mxcsr());
     EXPECT_EQ(0x1332 | kReservedBit, after.control());
     EXPECT_NE(0, after.status() & 0x0020) << "the pending precision flag is back";
 }
 
 TEST_F(FpuGuard, ShieldedCodeStartsInitialAndLeavesNoTrace) {
-    make_caller_state();
     X87Image before, inside, after;
-    capture(&before);
-    const std::uint32_t mxcsr_before = read_mxcsr();
-
-    FpuStateBlock block;
-    save_fpu_state(&block);
-    capture(&inside);
-    const std::uint32_t mxcsr_inside = read_mxcsr();
-    disturb_unit();
-    restore_fpu_state(&block);
+    std::uint32_t mxcsr_before = 0, mxcsr_inside = 0, mxcsr_after = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        make_caller_state();
+        capture(&before);
+        mxcsr_before = read_mxcsr();
+        FpuStateBlock block;
+        save_fpu_state(&block);
+        capture(&inside);
+        mxcsr_inside = read_mxcsr();
+        disturb_unit();
+        restore_fpu_state(&block);
+        capture(&after);
+        mxcsr_after = read_mxcsr();
+        if (same_image(before, after) || !same_but_pointers(before, after)) break;
+    }
 
     EXPECT_EQ(0x037F, inside.control()) << "every exception masked, 64-bit precision, nearest";
     EXPECT_EQ(0, inside.status());
@@ -102,9 +118,8 @@ TEST_F(FpuGuard, ShieldedCodeStartsInitialAndLeavesNoTrace) {
     (void)mxcsr_inside;
 #endif
 
-    capture(&after);
-    EXPECT_EQ(0, std::memcmp(before.bytes, after.bytes, sizeof before.bytes));
-    EXPECT_EQ(mxcsr_before, read_mxcsr());
+    EXPECT_TRUE(same_image(before, after));
+    EXPECT_EQ(mxcsr_before, mxcsr_after);
 
     // The caller's values come back off the stack unchanged.
     long double top, second, third;
@@ -117,15 +132,19 @@ TEST_F(FpuGuard, ShieldedCodeStartsInitialAndLeavesNoTrace) {
 }
 
 TEST_F(FpuGuard, BlockHoldsTheSaveImage) {
-    make_caller_state();
-    X87Image before;
-    capture(&before);
-    FpuStateBlock block;
-    save_fpu_state(&block);
-    FpuStateBlock copy = block;  // a block may be moved between save and restore
-    std::memset(&block, 0xAA, sizeof block);
-    restore_fpu_state(&copy);
-    EXPECT_EQ(0, std::memcmp(before.bytes, &copy, sizeof before.bytes));
+    X87Image before, saved;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        make_caller_state();
+        capture(&before);
+        FpuStateBlock block;
+        save_fpu_state(&block);
+        FpuStateBlock copy = block;  // a block may be moved between save and restore
+        std::memset(&block, 0xAA, sizeof block);
+        restore_fpu_state(&copy);
+        std::memcpy(saved.bytes, &copy, sizeof saved.bytes);
+        if (same_image(before, saved) || !same_but_pointers(before, saved)) break;
+    }
+    EXPECT_TRUE(same_image(before, saved));
 }
 
 }  // namespace
