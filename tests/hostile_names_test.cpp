@@ -90,6 +90,18 @@ TEST(HostileNames, SpecialEntriesStayAndAreReported) {
     EXPECT_EQ(Files{"fifo"}, list_dir(elsewhere.path()));
 }
 
+// Without a display the messages go to the terminal: a reported name must
+// not break the one line or carry an escape sequence there.
+TEST(HostileNames, ControlCharactersInAReportedNameAreNotPrinted) {
+    TempDir kit;
+    write_file(kit / "INCLUDE", "a plain file, so every header is reported");
+    write_file(kit / "\x1b]0;owned\x07\x1b[2J\nx.h", "x");
+
+    const ProgramRun run = install(kit.path());
+    EXPECT_EQ(0, run.exit_code);
+    EXPECT_EQ(std::string(kNotMovedIntro) + "?]0;owned??[2J?x.h.\n" + kConfirmation, run.output);
+}
+
 // On Linux a backslash is an ordinary character in a name, while the
 // installer builds Windows paths in which it separates directories: such a
 // name must never lead the installer to another file, inside the kit or

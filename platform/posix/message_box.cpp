@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/win32.h"
 
@@ -32,15 +31,32 @@ void write_all(const char* text, std::size_t length) {
     }
 }
 
+// Writes text with every control character shown as '?': a file name in the
+// text must neither break the one line nor send escape sequences to the
+// terminal.
+void write_printable(const char* text) {
+    char buffer[256];
+    std::size_t used = 0;
+    for (; *text != '\0'; ++text) {
+        const unsigned char c = static_cast<unsigned char>(*text);
+        buffer[used++] = c < 0x20 || c == 0x7F ? '?' : *text;
+        if (used == sizeof buffer) {
+            write_all(buffer, used);
+            used = 0;
+        }
+    }
+    write_all(buffer, used);
+}
+
 }  // namespace
 
 int WINAPI MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
     if (show_sdl_box(lpText, lpCaption)) return IDOK;
     // No box could be shown: the message still reaches the user, as the
     // line "CAPTION: TEXT", and the result says no box was closed.
-    write_all(lpCaption, std::strlen(lpCaption));
+    write_printable(lpCaption);
     write_all(": ", 2);
-    write_all(lpText, std::strlen(lpText));
+    write_printable(lpText);
     write_all("\n", 1);
     return 0;
 }
