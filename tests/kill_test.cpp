@@ -179,14 +179,8 @@ Ending run_and_kill(const std::vector<std::string>& argv, const std::string& pro
     const pid_t pid = fork();
     if (pid == 0) {
         const int out = open(output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (out < 0 || dup2(out, STDOUT_FILENO) < 0 || chdir(dir.c_str()) != 0) _exit(126);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(program.c_str(), args.data());
-        _exit(127);
+        if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(126);
+        exec_without_display(program, argv, dir);
     }
     Ending ending;
     if (pid < 0) return ending;

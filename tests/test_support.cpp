@@ -68,6 +68,18 @@ std::vector<std::string> list_dir(const std::string& path) {
     return names;
 }
 
+void exec_without_display(const std::string& program, const std::vector<std::string>& argv,
+                          const std::string& directory) {
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(program.c_str(), args.data());
+    _exit(127);
+}
+
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& argv, const std::string& directory,
                 int timeout_seconds) {
     int pipe_fds[2];
@@ -77,14 +89,7 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
         dup2(pipe_fds[1], STDOUT_FILENO);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
-        if (chdir(directory.c_str()) != 0) _exit(126);
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(program.c_str(), args.data());
-        _exit(127);
+        exec_without_display(program, argv, directory);
     }
     close(pipe_fds[1]);
     fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK);

@@ -31,6 +31,12 @@ struct ProgramRun {
     std::string output;  // its standard output
 };
 
+// In a child process: enters directory, leaves the display out of the
+// environment, so that message boxes arrive on standard output, and becomes
+// program with argv.
+[[noreturn]] void exec_without_display(const std::string& program, const std::vector<std::string>& argv,
+                                       const std::string& directory);
+
 // Runs program with argv in directory, with no display, so that message
 // boxes arrive on standard output; kills it after timeout_seconds.
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& argv, const std::string& directory,
