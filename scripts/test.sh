@@ -10,3 +10,7 @@ cd "$root"
 cmake --preset native
 cmake --build --preset native -j"$(nproc)"
 ctest --preset native -j"$(nproc)"
+
+# The Windows build, run for real under Wine (64-bit and 32-bit).
+"$root/scripts/windows-deps.sh"
+tests/windows/run.sh

@@ -2,6 +2,7 @@
 // the unit's state inside the box and closes it; afterwards the caller's
 // state must be back bit for bit. Prints what it saw; exit code 0 if all
 // held, 1 otherwise.
+//   fpu_guard_box_test [--skip-pointers]
 #include <windows.h>
 
 #include <cstdio>
@@ -72,7 +73,7 @@ const CallerState kCallers[] = {
     {"changed rounding, values on the stack", 0x1732, true, 0x3DA0},
 };
 
-bool run(const CallerState& caller) {
+bool run(const CallerState& caller, bool skip_pointers) {
     std::memset(&inside, 0, sizeof inside);
     UnitState before, after;
     const float three = 3.0f;
@@ -117,7 +118,16 @@ bool run(const CallerState& caller) {
 #if defined(__x86_64__)
     check((inside.mxcsr & ~0x3Fu) == 0x1F80, "inside, MXCSR has every exception masked and rounds to nearest");
 #endif
-    check(std::memcmp(before.x87, after.x87, sizeof before.x87) == 0, "afterwards the x87 image is bit for bit the caller's");
+    // Bytes 12 to 27 are the last instruction's address and its operand's.
+    // qemu's user-mode x87 does not reload them on a restore, so under that
+    // emulator they are left out of the comparison.
+    bool same = true;
+    for (unsigned i = 0; i < sizeof before.x87; ++i) {
+        if (before.x87[i] == after.x87[i] || (skip_pointers && i >= 12 && i < 28)) continue;
+        std::printf("  byte %u: %02x before, %02x after\n", i, before.x87[i], after.x87[i]);
+        same = false;
+    }
+    check(same, "afterwards the x87 image is bit for bit the caller's");
     check(before.mxcsr == after.mxcsr, "afterwards MXCSR is the caller's");
     if (caller.values_on_stack) {
         check(third > 0.33333 && third < 0.33334, "1/3 is back on the stack");
@@ -128,13 +138,14 @@ bool run(const CallerState& caller) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool skip_pointers = argc > 1 && std::strcmp(argv[1], "--skip-pointers") == 0;
     if (SetWindowsHookExA(WH_CBT, on_cbt, nullptr, GetCurrentThreadId()) == nullptr) {
         std::printf("could not install the hook: error %lu\n", GetLastError());
         return 1;
     }
     bool ok = true;
-    for (const CallerState& caller : kCallers) ok = run(caller) && ok;
+    for (const CallerState& caller : kCallers) ok = run(caller, skip_pointers) && ok;
     std::printf(ok ? "all held\n" : "some failed\n");
     std::fflush(stdout);
     return ok ? 0 : 1;
