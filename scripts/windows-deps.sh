@@ -8,9 +8,11 @@ sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 
 # 32-bit Wine comes from the i386 architecture; install-deps.sh refreshes
-# the package lists when it has anything to install.
+# the package lists when it has anything to install. Of the cross compilers
+# only the win32-threads flavour is used (the default i686-w64-mingw32-g++);
+# g++-mingw-w64-i686 would add the posix one too, another 470 MB.
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-"$root/scripts/install-deps.sh" cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 \
+"$root/scripts/install-deps.sh" cmake make g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 \
   wine wine64 wine32:i386 qemu-user-static xvfb xdotool
 
 # The kernel here runs no 32-bit code natively: hand i386 ELF programs to

@@ -13,7 +13,7 @@ cd "$root"
 
 seconds() { date +%s.%N; }
 timings=()
-record() { timings+=("$(awk -v name="$1" -v from="$2" -v to="$(seconds)" 'BEGIN { printf "%-45s %6.1f s", name, to - from }')"); }
+record() { timings+=("$(awk -v name="$1" -v from="$2" -v to="$(seconds)" 'BEGIN { printf "%-58s %6.1f s", name, to - from }')"); }
 
 start=$(seconds)
 for preset in win64 win32; do
@@ -229,6 +229,24 @@ quoted path, trailing space|"$captions_dir\\setup.exe" |setup.exe
 quoted path and an argument|"$captions_dir\\setup.exe" /s|setup.exe" /s
 a backslash in an argument|"$captions_dir\\setup.exe" D:\\tmp\\x|x
 a leading number|12setup.exe|setup.exe
+EOF
+
+# Our start-up under a probe WinMain: the x87 control word WinMain begins
+# with, its arguments, the command-line tail, and the exit code passed on.
+mkdir -p "$work/a folder"
+cp build/win64/tests/windows/start_probe.exe "$work/a folder/"
+probe=$(windows_path "$work/a folder/start_probe.exe")
+tab=$'\t'
+while IFS='|' read -r what command_line tail; do
+  start=$(seconds)
+  expect "win64 start-up: $what" \
+    "$(box "start probe" "control word 1332, instance this module, previous null, show 10, tail [$tail]"; echo "exit code: 7")" \
+    "$(BOX_COMMAND_LINE=$command_line "$wine64" build/win64/tests/windows/box_driver.exe "$probe" "$(windows_path "$work")" 2>&1)"
+  record "win64 start-up: $what" "$start"
+done <<EOF
+quoted path with a blank, arguments|"$probe"  /s  x|/s  x
+quoted path, trailing blank|"$probe" |
+bare name, tab and blank, quoted argument|start_probe.exe$tab a "b c"|a "b c"
 EOF
 
 # The guard around the real box.
