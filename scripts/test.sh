@@ -22,3 +22,7 @@ ctest --preset asan -j"$(nproc)"
 cmake --preset fuzz
 cmake --build --preset fuzz -j"$(nproc)"
 ctest --preset fuzz -j"$(nproc)"
+
+# The Windows build, run for real under Wine (64-bit and 32-bit).
+"$root/scripts/windows-deps.sh"
+tests/windows/run.sh
