@@ -354,9 +354,9 @@ void print_machine(const std::string& work) {
     std::string cpu = read_line("grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'");
     std::string fs = read_line(("df -T '" + work + "' | awk 'NR==2 {print $2 \" on \" $1}'").c_str());
     std::string coreutils = read_line("cp --version | head -n1");
-    std::printf("machine: %s, %ld cores, %ld MiB; %s %s; kits on %s (%s); %s\n", cpu.c_str(), sysconf(_SC_NPROCESSORS_ONLN),
-                sysconf(_SC_PHYS_PAGES) / 1024 * sysconf(_SC_PAGESIZE) / 1024, u.sysname, u.release, fs.c_str(),
-                work.c_str(), coreutils.c_str());
+    std::printf("machine: %s, %ld cores, %ld MiB; %s %s; kits on %s (%s); %s\n", cpu.c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN), sysconf(_SC_PHYS_PAGES) / 1024 * sysconf(_SC_PAGESIZE) / 1024, u.sysname,
+                u.release, fs.c_str(), work.c_str(), coreutils.c_str());
 }
 
 // Whether the kit, known by the first word of its name, was asked for.
@@ -412,11 +412,14 @@ int main(int argc, char** argv) {
     if (mkdtemp(work.data()) == nullptr) die("mkdtemp in " + o.parent);
 
     print_machine(work);
-    std::printf("median of %d alternating runs per tool; each run on a fresh copy of the kit, flushed before\n\n", o.reps);
+    std::printf("median of %d alternating runs per tool; each run on a fresh copy of the kit, flushed before\n\n",
+                o.reps);
     std::fflush(stdout);
 
     const Tool installer{"installer", {o.installer}};
-    std::printf("| kit | files | installer s | coreutils s | mv s | installer / coreutils | installer cpu s | installer peak KiB |\n");
+    std::printf(
+        "| kit | files | installer s | coreutils s | mv s | installer / coreutils | installer cpu s | installer peak "
+        "KiB |\n");
     std::printf("|---|---|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
     double small_per_file[3] = {0, 0, 0};
@@ -433,8 +436,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "\n");
         for (const auto& each : r) worst_spread = std::max(worst_spread, each.spread());
         peak = std::max(peak, r[0].peak());
-        std::printf("| %s | %s | %.3f | %.3f | %.3f | %.2f | %.3f | %ld |\n", kit.name.c_str(), kit.what.c_str(), r[0].wall(),
-                    r[1].wall(), r[2].wall(), r[0].wall() / r[1].wall(), r[0].cpu(), r[0].peak());
+        std::printf("| %s | %s | %.3f | %.3f | %.3f | %.2f | %.3f | %ld |\n", kit.name.c_str(), kit.what.c_str(),
+                    r[0].wall(), r[1].wall(), r[2].wall(), r[0].wall() / r[1].wall(), r[0].cpu(), r[0].peak());
         std::fflush(stdout);
         if (small) {
             small_count = kit.files.size();
@@ -455,17 +458,20 @@ int main(int argc, char** argv) {
     rmdir(work.c_str());
 
     if (small_count != 0)
-        std::printf("\nsmall headers, per file: installer %.3f ms, coreutils %.3f ms, flush floor %.3f ms "
-                "(write, flush the file, flush its directory); installer / floor %.2f; "
-                "cpu per file: installer %.3f ms, floor %.3f ms\n",
-                small_per_file[0] * 1e3, small_per_file[1] * 1e3, small_per_file[2] * 1e3,
-                small_per_file[0] / small_per_file[2], small_cpu_per_file[0] * 1e3, small_cpu_per_file[1] * 1e3);
+        std::printf(
+            "\nsmall headers, per file: installer %.3f ms, coreutils %.3f ms, flush floor %.3f ms "
+            "(write, flush the file, flush its directory); installer / floor %.2f; "
+            "cpu per file: installer %.3f ms, floor %.3f ms\n",
+            small_per_file[0] * 1e3, small_per_file[1] * 1e3, small_per_file[2] * 1e3,
+            small_per_file[0] / small_per_file[2], small_cpu_per_file[0] * 1e3, small_cpu_per_file[1] * 1e3);
     if (!e[0].samples.empty())
-        std::printf("empty kit (%d runs): installer cpu %.3f ms, wall %.3f ms; bare start-up cpu %.3f ms, wall %.3f ms; "
-                "beyond start-up cpu %.3f ms; installer peak %ld KiB (start-up alone %ld KiB)\n",
-                o.empty_reps, e[0].cpu() * 1e3, e[0].wall() * 1e3, e[1].cpu() * 1e3, e[1].wall() * 1e3,
-                (e[0].cpu() - e[1].cpu()) * 1e3, e[0].peak(), e[1].peak());
-    std::printf("largest installer peak over all kits: %ld KiB; widest spread of one tool's runs: %.0f%% of its median\n",
-                std::max(peak, e[0].peak()), worst_spread * 100);
+        std::printf(
+            "empty kit (%d runs): installer cpu %.3f ms, wall %.3f ms; bare start-up cpu %.3f ms, wall %.3f ms; "
+            "beyond start-up cpu %.3f ms; installer peak %ld KiB (start-up alone %ld KiB)\n",
+            o.empty_reps, e[0].cpu() * 1e3, e[0].wall() * 1e3, e[1].cpu() * 1e3, e[1].wall() * 1e3,
+            (e[0].cpu() - e[1].cpu()) * 1e3, e[0].peak(), e[1].peak());
+    std::printf(
+        "largest installer peak over all kits: %ld KiB; widest spread of one tool's runs: %.0f%% of its median\n",
+        std::max(peak, e[0].peak()), worst_spread * 100);
     return 0;
 }

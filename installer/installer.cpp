@@ -46,7 +46,8 @@ void finish_not_moved_list() {
     if (not_moved_overflow != 0) {
         char digits[10];
         unsigned n = 0;
-        for (unsigned value = not_moved_overflow; value != 0; value /= 10) digits[n++] = static_cast<char>('0' + value % 10);
+        for (unsigned value = not_moved_overflow; value != 0; value /= 10)
+            digits[n++] = static_cast<char>('0' + value % 10);
         append(" and ", 5);
         while (n != 0) append(&digits[--n], 1);
         append(" more", 5);

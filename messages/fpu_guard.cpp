@@ -33,9 +33,7 @@ void save_fpu_state(FpuStateBlock* block) {
     __asm__ volatile("fsave %0\n\tfwait" : "=m"(scratch));
 #if defined(__x86_64__) || defined(_M_X64)
     const std::uint32_t default_mxcsr = 0x1F80;
-    __asm__ volatile("stmxcsr %0\n\tldmxcsr %1"
-                     : "=m"(scratch.words[kMxcsrWord])
-                     : "m"(default_mxcsr));
+    __asm__ volatile("stmxcsr %0\n\tldmxcsr %1" : "=m"(scratch.words[kMxcsrWord]) : "m"(default_mxcsr));
 #endif
     copy_block(block, &scratch);
 }

@@ -1,9 +1,9 @@
 // The command-line tail that the Windows start-up passes to WinMain.
+#include "platform/win32/command_tail.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "platform/win32/command_tail.h"
 
 namespace {
 
@@ -14,13 +14,13 @@ struct TailCase {
 
 const TailCase kCases[] = {
     {"\"C:\\Program Files\\k\\setup.exe\" /s x", "/s x"},  // blanks inside the quotes belong to the name
-    {"\"C:\\kits\\k\\setup.exe\" ", ""},                    // trailing blank only
-    {"C:\\kits\\k\\setup.exe", ""},                         // no arguments
-    {"setup.exe \t  a  b ", "a  b "},                       // spaces and tabs behind the name go
-    {"C:\\a\"b c\"d.exe e", "e"},                           // quotes in the middle of the name
-    {"\"C:\\unterminated quote arg", ""},                   // an unclosed quote runs to the end
+    {"\"C:\\kits\\k\\setup.exe\" ", ""},                   // trailing blank only
+    {"C:\\kits\\k\\setup.exe", ""},                        // no arguments
+    {"setup.exe \t  a  b ", "a  b "},                      // spaces and tabs behind the name go
+    {"C:\\a\"b c\"d.exe e", "e"},                          // quotes in the middle of the name
+    {"\"C:\\unterminated quote arg", ""},                  // an unclosed quote runs to the end
     {"", ""},
-    {"  leading", "leading"},                               // an empty name
+    {"  leading", "leading"},  // an empty name
 };
 
 TEST(CommandTail, Table) {

@@ -1,10 +1,10 @@
 // The floating-point guard, checked bit for bit on the x87 unit itself.
+#include "messages/fpu_guard.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
-
-#include "messages/fpu_guard.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -54,7 +54,7 @@ void make_caller_state() {
     push(-2.25L);
     push(3.0L);
     __asm__ volatile("fld1\n\tfdiv %%st(1), %%st\n\tfstp %%st(0)" ::: "st");  // 1/3: inexact
-    load_mxcsr(0x1F80 & ~0x0200u);  // SSE divide-by-zero unmasked
+    load_mxcsr(0x1F80 & ~0x0200u);                                            // SSE divide-by-zero unmasked
 }
 
 // What shielded code might do: round toward zero at 24-bit precision with
@@ -67,7 +67,7 @@ void disturb_unit() {
 }
 
 class FpuGuard : public ::testing::Test {
-  protected:
+   protected:
     void TearDown() override {
         reset_unit();
         load_mxcsr(0x1F80);

@@ -1,9 +1,8 @@
 // Whole runs of the installer, started as a user starts it, in temporary
 // kit directories on the real file system.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
@@ -71,7 +70,8 @@ TEST(Installer, ReplacesMovesUpperCaseAndLeavesTheRestAlone) {
     EXPECT_EQ((Files{"A2.H", "a.h", "keep.h"}), list_dir(kit / "INCLUDE"));
     EXPECT_EQ("new a", read_file(kit / "INCLUDE/a.h"));
     EXPECT_EQ((Files{"K.LIB"}), list_dir(kit / "LIB"));
-    EXPECT_EQ((Files{"INCLUDE", "LIB", "a.hpp", "docs.h", "h", "lib", "readme.txt", "x.library"}), list_dir(kit.path()));
+    EXPECT_EQ((Files{"INCLUDE", "LIB", "a.hpp", "docs.h", "h", "lib", "readme.txt", "x.library"}),
+              list_dir(kit.path()));
 }
 
 TEST(Installer, IncludeAsAPlainFileKeepsTheHeadersAndSaysSo) {
@@ -178,7 +178,8 @@ TEST(Installer, AnUnreadableCurrentDirectoryInstallsNothing) {
     mkdir(gone.c_str(), 0755);
     // The installer starts in a directory that was removed: getcwd fails.
     const ProgramRun run = run_program(
-        "/bin/bash", {"bash", "-c", "cd '" + gone + "' && rmdir '" + gone + "' && exec -a /opt/korimba/setup '" SETUP_PATH "'"},
+        "/bin/bash",
+        {"bash", "-c", "cd '" + gone + "' && rmdir '" + gone + "' && exec -a /opt/korimba/setup '" SETUP_PATH "'"},
         base.path());
     EXPECT_EQ(1, run.exit_code);
     EXPECT_EQ("setup: Nothing was installed: the current directory could not be read.\n", run.output);

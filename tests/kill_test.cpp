@@ -8,6 +8,7 @@
 // KORIMBA_KILL_SEED to replay a run, KORIMBA_KILLS to change how many kills
 // are tried (KORIMBA_KILL_SECONDS bounds the time they may take).
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -15,8 +16,6 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>

@@ -1,12 +1,11 @@
 // The POSIX layer keeps the Windows contracts the core relies on, on real
 // directories.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
@@ -19,7 +18,7 @@ namespace {
 
 // Runs the test body with dir as the current directory.
 class InDirectory : public ::testing::Test {
-  protected:
+   protected:
     void SetUp() override {
         ASSERT_NE(nullptr, getcwd(previous_, sizeof previous_));
         ASSERT_EQ(0, chdir(dir_.path().c_str()));
@@ -41,11 +40,11 @@ TEST(WildcardMatch, Table) {
         const char* name;
         bool matches;
     } cases[] = {
-        {"*.h", "a.h", true},        {"*.h", "A.H", true},         {"*.h", ".h", true},
-        {"*.h", "a.hpp", false},     {"*.h", "a.h.bak", false},    {"*.h", "a.b.h", true},
-        {"*.lib", "k.LiB", true},    {"*.lib", "x.library", false}, {"?.h", "ab.h", false},
-        {"?.h", "a.h", true},        {"a*b*c", "aXbYbZc", true},   {"a*b*c", "aXbYbZ", false},
-        {"*", "anything", true},     {"**.h", "a.h", true},        {"*.h", "", false},
+        {"*.h", "a.h", true},          {"*.h", "A.H", true},          {"*.h", ".h", true},
+        {"*.h", "a.hpp", false},       {"*.h", "a.h.bak", false},     {"*.h", "a.b.h", true},
+        {"*.lib", "k.LiB", true},      {"*.lib", "x.library", false}, {"?.h", "ab.h", false},
+        {"?.h", "a.h", true},          {"a*b*c", "aXbYbZc", true},    {"a*b*c", "aXbYbZ", false},
+        {"*", "anything", true},       {"**.h", "a.h", true},         {"*.h", "", false},
         {"\xC4*.h", "\xE4x.h", false},  // only ASCII letters fold
         {"*.h", "\xFF\xFE.h", true},
     };
@@ -183,7 +182,7 @@ TEST_F(InDirectory, DeleteRefusesReadOnlyFilesAndDirectories) {
 }
 
 class Copy : public InDirectory {
-  protected:
+   protected:
     void SetUp() override {
         InDirectory::SetUp();
         ASSERT_EQ(0, mkdir("INCLUDE", 0755));

@@ -1,11 +1,12 @@
 // The reporter: its caption, its box, and the floating-point state around it.
+#include "messages/show_message.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 
-#include "messages/show_message.h"
 #include "platform/posix/layer.h"
 #include "tests/recording_message_box.h"
 
@@ -48,7 +49,9 @@ TEST(ShowMessage, BoxRunsInTheInitialStateAndTheCallersStateSurvives) {
     const std::uint16_t start_up_control = 0x1332;
     const std::uint32_t caller_mxcsr = 0x3F80;  // round down
     const long double kept = 2.5L;
-    __asm__ volatile("fninit\n\tfldcw %0\n\tfldt %1\n\tldmxcsr %2" : : "m"(start_up_control), "m"(kept), "m"(caller_mxcsr));
+    __asm__ volatile("fninit\n\tfldcw %0\n\tfldt %1\n\tldmxcsr %2"
+                     :
+                     : "m"(start_up_control), "m"(kept), "m"(caller_mxcsr));
 
     show_message("Korimba successfully installed!");
 

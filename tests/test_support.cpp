@@ -81,7 +81,7 @@ void exec_without_display(const std::string& program, const std::vector<std::str
 }
 
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& argv, const std::string& directory,
-                int timeout_seconds) {
+                       int timeout_seconds) {
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = fork();

@@ -7,7 +7,7 @@
 
 // A fresh directory under $TMPDIR, removed with everything in it.
 class TempDir {
-  public:
+   public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -15,7 +15,7 @@ class TempDir {
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-  private:
+   private:
     std::string path_;
 };
 
@@ -40,6 +40,6 @@ struct ProgramRun {
 // Runs program with argv in directory, with no display, so that message
 // boxes arrive on standard output; kills it after timeout_seconds.
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& argv, const std::string& directory,
-                int timeout_seconds = 30);
+                       int timeout_seconds = 30);
 
 #endif

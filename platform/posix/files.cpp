@@ -180,7 +180,8 @@ struct Search {
 const char* sort_base;
 
 int by_name(const void* a, const void* b) {
-    return std::strcmp(sort_base + *static_cast<const std::size_t*>(a), sort_base + *static_cast<const std::size_t*>(b));
+    return std::strcmp(sort_base + *static_cast<const std::size_t*>(a),
+                       sort_base + *static_cast<const std::size_t*>(b));
 }
 
 void close_search(Search* search) {
@@ -192,8 +193,8 @@ void close_search(Search* search) {
 
 DWORD to_filetime_part(const struct timespec& t, bool high) {
     // 100-nanosecond intervals since 1601-01-01.
-    const unsigned long long ticks =
-        (static_cast<unsigned long long>(t.tv_sec) + 11644473600ULL) * 10000000ULL + static_cast<unsigned long long>(t.tv_nsec) / 100;
+    const unsigned long long ticks = (static_cast<unsigned long long>(t.tv_sec) + 11644473600ULL) * 10000000ULL +
+                                     static_cast<unsigned long long>(t.tv_nsec) / 100;
     return static_cast<DWORD>(high ? ticks >> 32 : ticks);
 }
 
@@ -272,7 +273,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
             offsets_capacity = offsets_capacity * 2 + 16;
             char* names = static_cast<char*>(std::realloc(search->names, capacity));
             if (names != nullptr) search->names = names;
-            std::size_t* offsets = static_cast<std::size_t*>(std::realloc(search->offsets, offsets_capacity * sizeof(std::size_t)));
+            std::size_t* offsets =
+                static_cast<std::size_t*>(std::realloc(search->offsets, offsets_capacity * sizeof(std::size_t)));
             if (offsets != nullptr) search->offsets = offsets;
             if (names == nullptr || offsets == nullptr) {
                 close_search(search);

@@ -5,8 +5,10 @@ char* command_tail(char* command_line) {
     char* p = command_line;
     bool quoted = false;
     for (; *p != '\0'; ++p) {
-        if (*p == '"') quoted = !quoted;
-        else if (!quoted && (*p == ' ' || *p == '\t')) break;
+        if (*p == '"')
+            quoted = !quoted;
+        else if (!quoted && (*p == ' ' || *p == '\t'))
+            break;
     }
     while (*p == ' ' || *p == '\t') ++p;
     return p;

@@ -66,8 +66,10 @@ int main(int argc, char** argv) {
     }
     static char command_line[32768];
     const char* given = std::getenv("BOX_COMMAND_LINE");
-    if (given != nullptr) snprintf(command_line, sizeof command_line, "%s", given);
-    else snprintf(command_line, sizeof command_line, "\"%s\"", argv[1]);
+    if (given != nullptr)
+        snprintf(command_line, sizeof command_line, "%s", given);
+    else
+        snprintf(command_line, sizeof command_line, "\"%s\"", argv[1]);
     const char* timeout_text = std::getenv("BOX_TIMEOUT");
     const DWORD timeout_ms = (timeout_text != nullptr ? std::atoi(timeout_text) : 240) * 1000;
 

@@ -104,8 +104,8 @@ bool run(const CallerState& caller, bool skip_pointers, bool* only_pointers_diff
     std::printf("%s\n", caller.name);
     std::printf("  caller: control %04x status %04x mxcsr %04x\n", image_word(before, 0), image_word(before, 4),
                 before.mxcsr);
-    std::printf("  inside: control %04x status %04x mxcsr %04x caption [%s] text [%s]\n", inside.control,
-                inside.status, inside.mxcsr, inside.caption, inside.text);
+    std::printf("  inside: control %04x status %04x mxcsr %04x caption [%s] text [%s]\n", inside.control, inside.status,
+                inside.mxcsr, inside.caption, inside.text);
     std::printf("  after:  control %04x status %04x mxcsr %04x\n", image_word(after, 0), image_word(after, 4),
                 after.mxcsr);
     check(inside.activated, "the box was shown");
